@@ -1,0 +1,93 @@
+// The stream-style logger of the messaging layer.
+//
+//   LOG(LS_INFO) << "Foo::Bar - something happened: " << value;
+//
+// A statement below the configured level costs one integer comparison: the stream, the
+// formatting and the line are never built. Logging starts switched off; ConfigureLogging turns
+// it on. Lines go to the trace file (and, for tests, to an installed sink) with the prefix
+//   [[w] yyyy-mm-dd hh:mm:ss] [tid] Severity(file.cc:line): message
+// where the time part appears with LogTimestamps(true), the thread part with the "thread" word,
+// and the severity with its source position only for warnings and errors.
+#pragma once
+
+#include <functional>
+#include <sstream>
+#include <string>
+
+namespace talk_base {
+
+enum LoggingSeverity {
+  LS_SENSITIVE = 0,
+  LS_VERBOSE = 1,
+  LS_INFO = 2,
+  LS_WARNING = 3,
+  LS_ERROR = 4,
+  // Above every severity: nothing is recorded.
+  LS_NONE = 5,
+  // Aliases used by the macros.
+  INFO = LS_INFO,
+  WARNING = LS_WARNING,
+  LERROR = LS_ERROR,
+};
+
+class LogMessage {
+ public:
+  LogMessage(const char* file, int line, LoggingSeverity sev);
+  // Adds " : " + the text of errno value `err` after the message (a system error context).
+  LogMessage(const char* file, int line, LoggingSeverity sev, int err);
+  ~LogMessage();  // writes the line
+  LogMessage(const LogMessage&) = delete;
+  LogMessage& operator=(const LogMessage&) = delete;
+
+  std::ostream& stream() { return print_stream_; }
+
+  // The lowest severity any target records; LS_NONE while logging is off.
+  static int GetMinLogSeverity() { return min_sev_; }
+  static bool Loggable(LoggingSeverity sev) { return sev >= min_sev_; }
+
+  // Parses words of `params`: "tstamp", "thread", a severity word ("sensitive", "verbose",
+  // "info", "warning", "error", "none"), "file" (the trace file records from the current level
+  // upwards) and "debug" (standard error records too). The file at `filename` is created or
+  // truncated and written unbuffered; if it cannot be created there is no file target.
+  static void ConfigureLogging(const char* params, const char* filename);
+  static void LogTimestamps(bool on);
+  static void LogThreads(bool on);
+
+  // Switches everything off and closes the trace file (start-up state). For tests.
+  static void Reset();
+  // An extra target that receives every finished line (prefix included, no newline) at or
+  // above `min_sev`. An empty function removes it. For tests and tools.
+  using Sink = std::function<void(LoggingSeverity sev, const std::string& line)>;
+  static void SetSink(Sink sink, LoggingSeverity min_sev);
+
+  // Writes longer than this many milliseconds produce the "Slow log" warning.
+  static constexpr int kSlowLogMs = 50;
+
+ private:
+  static int min_sev_;
+
+  LoggingSeverity severity_;
+  std::ostringstream print_stream_;
+  std::string extra_;
+};
+
+// Base name of a source path: the text after its last '/' or '\'.
+const char* FileBaseName(const char* path);
+
+}  // namespace talk_base
+
+#define LOG(sev)                                                     \
+  if (!::talk_base::LogMessage::Loggable(::talk_base::sev)) {        \
+  } else                                                             \
+    ::talk_base::LogMessage(__FILE__, __LINE__, ::talk_base::sev).stream()
+
+#define LOG_V(sev)                                       \
+  if (!::talk_base::LogMessage::Loggable(sev)) {         \
+  } else                                                 \
+    ::talk_base::LogMessage(__FILE__, __LINE__, sev).stream()
+
+// With the text of errno appended as the system error context.
+#define LOG_ERRNO(sev)                                                      \
+  if (!::talk_base::LogMessage::Loggable(::talk_base::sev)) {               \
+  } else                                                                    \
+    ::talk_base::LogMessage(__FILE__, __LINE__, ::talk_base::sev, errno).stream()
