@@ -10,6 +10,8 @@
 // and the severity with its source position only for warnings and errors.
 #pragma once
 
+#include <atomic>
+#include <cerrno>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -42,8 +44,10 @@ class LogMessage {
   std::ostream& stream() { return print_stream_; }
 
   // The lowest severity any target records; LS_NONE while logging is off.
-  static int GetMinLogSeverity() { return min_sev_; }
-  static bool Loggable(LoggingSeverity sev) { return sev >= min_sev_; }
+  static int GetMinLogSeverity() { return min_sev_.load(std::memory_order_relaxed); }
+  static bool Loggable(LoggingSeverity sev) {
+    return sev >= min_sev_.load(std::memory_order_relaxed);
+  }
 
   // Parses words of `params`: "tstamp", "thread", a severity word ("sensitive", "verbose",
   // "info", "warning", "error", "none"), "file" (the trace file records from the current level
@@ -56,7 +60,8 @@ class LogMessage {
   // Switches everything off and closes the trace file (start-up state). For tests.
   static void Reset();
   // An extra target that receives every finished line (prefix included, no newline) at or
-  // above `min_sev`. An empty function removes it. For tests and tools.
+  // above `min_sev`. An empty function removes it. For tests and tools. The sink runs under the
+  // logger's lock, one line at a time, and must not log itself.
   using Sink = std::function<void(LoggingSeverity sev, const std::string& line)>;
   static void SetSink(Sink sink, LoggingSeverity min_sev);
 
@@ -64,11 +69,20 @@ class LogMessage {
   static constexpr int kSlowLogMs = 50;
 
  private:
-  static int min_sev_;
+  // A relaxed atomic: reading it is the one comparison a dropped statement costs.
+  static std::atomic<int> min_sev_;
 
   LoggingSeverity severity_;
   std::ostringstream print_stream_;
   std::string extra_;
+  // Set on the "Slow log" warning itself so a stalled target cannot make it recurse.
+  bool slow_warning_ = false;
+};
+
+// Turns the stream expression of the macros into void; `&` binds looser than `<<`.
+class LogMessageVoidify {
+ public:
+  void operator&(std::ostream&) {}
 };
 
 // Base name of a source path: the text after its last '/' or '\'.
@@ -76,18 +90,19 @@ const char* FileBaseName(const char* path);
 
 }  // namespace talk_base
 
-#define LOG(sev)                                                     \
-  if (!::talk_base::LogMessage::Loggable(::talk_base::sev)) {        \
-  } else                                                             \
-    ::talk_base::LogMessage(__FILE__, __LINE__, ::talk_base::sev).stream()
+// The macros are one expression ("cond ? (void)0 : voidify & stream"), not an if/else, so that
+// `if (x) LOG(LS_INFO) << ...;` neither warns about a dangling else nor captures a following else.
+#define LOG_V(sev)                         \
+  !::talk_base::LogMessage::Loggable(sev)  \
+      ? (void)0                            \
+      : ::talk_base::LogMessageVoidify() & \
+            ::talk_base::LogMessage(__FILE__, __LINE__, sev).stream()
 
-#define LOG_V(sev)                                       \
-  if (!::talk_base::LogMessage::Loggable(sev)) {         \
-  } else                                                 \
-    ::talk_base::LogMessage(__FILE__, __LINE__, sev).stream()
+#define LOG(sev) LOG_V(::talk_base::sev)
 
 // With the text of errno appended as the system error context.
-#define LOG_ERRNO(sev)                                                      \
-  if (!::talk_base::LogMessage::Loggable(::talk_base::sev)) {               \
-  } else                                                                    \
-    ::talk_base::LogMessage(__FILE__, __LINE__, ::talk_base::sev, errno).stream()
+#define LOG_ERRNO(sev)                                 \
+  !::talk_base::LogMessage::Loggable(::talk_base::sev) \
+      ? (void)0                                        \
+      : ::talk_base::LogMessageVoidify() &             \
+            ::talk_base::LogMessage(__FILE__, __LINE__, ::talk_base::sev, errno).stream()
