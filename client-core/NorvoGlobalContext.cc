@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "client-core/NorvoLogger.h"
 #include "client-core/NorvoThreadUtil.h"
 #include "messaging/base/logging.h"
 
@@ -51,7 +52,7 @@ std::string FitText(std::string_view text, size_t capacity) {
 }
 
 void Init(NorvoAppRole role) {
-  LOG(LS_INFO) << "NorvoGlobalContext::Init";
+  NorvoLogger::Info("NorvoGlobalContext::Init");
   NorvoThreadUtil::InitMutex(&ContextMutex());
 
   std::unique_ptr<NorvoGlobalSetting>& record = Record();
@@ -68,26 +69,26 @@ void Init(NorvoAppRole role) {
   s->iMaxConcurrentStreaming = 1;
 
   if (role == NorvoAppRole_Hub) {
-    LOG(LS_INFO) << "NorvoGlobalContext::Init - Role is HUB";
+    NorvoLogger::Info("NorvoGlobalContext::Init - Role is HUB");
     s->publicFolderList = std::make_unique<std::list<std::string>>();
     s->iRescanNeeded = 1;
     s->iAutoLoginAtSysStartup = 1;
     s->iAutoLoginAtAppStartup = 0;
     s->iMediaStreamFileMaxSizeBytes = NORVO_MAX_MUSIC_FILE_SIZE_MB * 1024 * 1024;
     s->iMediaStreamFileMinDuration = NORVO_MIN_MUSIC_DURATION_SEC;
-    LOG(LS_INFO) << "NorvoGlobalContext::Init - NORVO_BUFFER_WINDOW: " << NORVO_BUFFER_WINDOW;
-    LOG(LS_INFO) << "NorvoGlobalContext::Init - NORVO_BUFWIN_THRESHOLD_SEC: "
-                 << NORVO_BUFWIN_THRESHOLD_SEC;
-    LOG(LS_INFO) << "NorvoGlobalContext::Init - NORVO_MAX_MUSIC_FILE_SIZE_MB: "
-                 << NORVO_MAX_MUSIC_FILE_SIZE_MB;
-    LOG(LS_INFO) << "NorvoGlobalContext::Init - NORVO_MIN_MUSIC_DURATION_SEC: "
-                 << NORVO_MIN_MUSIC_DURATION_SEC;
-    LOG(LS_INFO) << "NorvoGlobalContext::Init - NORVO_TIMEOUT_WAIT_SESSION_RELEASED: "
-                 << NORVO_TIMEOUT_WAIT_SESSION_RELEASED;
-    LOG(LS_INFO) << "NorvoGlobalContext::Init - NORVO_SESSION_MGR_TIMEOUT: "
-                 << NORVO_SESSION_MGR_TIMEOUT;
+    NorvoLogger::Info("NorvoGlobalContext::Init - NORVO_BUFFER_WINDOW: %d", NORVO_BUFFER_WINDOW);
+    NorvoLogger::Info("NorvoGlobalContext::Init - NORVO_BUFWIN_THRESHOLD_SEC: %d",
+                      NORVO_BUFWIN_THRESHOLD_SEC);
+    NorvoLogger::Info("NorvoGlobalContext::Init - NORVO_MAX_MUSIC_FILE_SIZE_MB: %d",
+                      NORVO_MAX_MUSIC_FILE_SIZE_MB);
+    NorvoLogger::Info("NorvoGlobalContext::Init - NORVO_MIN_MUSIC_DURATION_SEC: %d",
+                      NORVO_MIN_MUSIC_DURATION_SEC);
+    NorvoLogger::Info("NorvoGlobalContext::Init - NORVO_TIMEOUT_WAIT_SESSION_RELEASED: %d",
+                      NORVO_TIMEOUT_WAIT_SESSION_RELEASED);
+    NorvoLogger::Info("NorvoGlobalContext::Init - NORVO_SESSION_MGR_TIMEOUT: %d",
+                      NORVO_SESSION_MGR_TIMEOUT);
   }
-  LOG(LS_INFO) << "NorvoGlobalContext::Done";
+  NorvoLogger::Info("NorvoGlobalContext::Done");
 }
 
 NorvoGlobalSetting* Instance() { return Record().get(); }

@@ -1,9 +1,9 @@
 #include "client-core/NorvoThreadUtil.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
+#include "client-core/NorvoLogger.h"
 #include "messaging/base/logging.h"
 
 int JMutex::Init() {
@@ -26,23 +26,14 @@ int JMutex::Unlock() {
 
 namespace NorvoThreadUtil {
 
-namespace {
-
-// The program's own code never reaches these states; going on would corrupt shared data.
-[[noreturn]] void FatalStop(const char* text) {
-  LOG(LS_ERROR) << "FATAL - " << text;
-  std::abort();
-}
-
-}  // namespace
-
 void InitMutex(JMutex* m) {
-  if (m == nullptr) FatalStop("NorvoThreadUtil::InitMutex - Null mutex given, abort now.");
+  if (m == nullptr) NorvoLogger::Fatal("NorvoThreadUtil::InitMutex - Null mutex given, abort now.");
   if (m->IsInitialized()) {
     LOG(LS_WARNING) << "NorvoThreadUtil::InitMutex - Already initialized";
     return;
   }
-  if (m->Init() != 0) FatalStop("NorvoThreadUtil::InitMutex - Mutext cannot be initialized.");
+  if (m->Init() != 0)
+    NorvoLogger::Fatal("NorvoThreadUtil::InitMutex - Mutext cannot be initialized.");
 }
 
 void MutexLock(JMutex* m) {
