@@ -4,6 +4,7 @@
 
 #include "client-core/DebugLog.h"
 #include "client-core/NorvoConnectionKeeper.h"
+#include "client-core/NorvoGlobalContext.h"
 #include "client-core/NorvoKernelShell.h"
 #include "client-core/NorvoLogger.h"
 #include "client-core/NorvoMediaDBManager.h"
@@ -60,7 +61,12 @@ std::string NorvoCoreClient::OwnerBareJid() {
 NorvoCoreClient::NorvoCoreClient(norvo::NorvoNativeInterface* native, const char* name)
     : native_(native) {
   LOG(LS_INFO) << "NorvoCoreClient - constructor, initializing ...";
-  OpenMediaLibrary();
+  // Only the hub serves a library; a device build of this client has none to open.
+  if (NorvoGlobalContext::GetAppRole() == NorvoAppRole_Hub) {
+    OpenMediaLibrary();
+  } else {
+    LOG(LS_INFO) << "NorvoCoreClient - constructor, device mode, no media library";
+  }
   std::string owner = name ? name : "";
   if (owner.size() > kOwnerBareJidChars) owner.resize(kOwnerBareJidChars);
   {

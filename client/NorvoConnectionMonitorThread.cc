@@ -1,14 +1,11 @@
 #include "client/NorvoConnectionMonitorThread.h"
 
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <sys/socket.h>
-
 #include <chrono>
 #include <thread>
 
 #include "client/NorvoUI.h"
 #include "messaging/base/logging.h"
+#include "platform/network.h"
 
 namespace {
 
@@ -17,22 +14,8 @@ constexpr uint32_t kMsgCheck = 0;
 }  // namespace
 
 int NorvoConnectionMonitorThread::SystemNetworkFlags() {
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) {
-    LOG_ERRNO(LS_ERROR) << "NorvoConnectionMonitorThread::SystemNetworkFlags - getifaddrs failed";
-    return 0;
-  }
   int flags = 0;
-  for (const ifaddrs* it = list; it; it = it->ifa_next) {
-    if (!it->ifa_addr) continue;
-    const int family = it->ifa_addr->sa_family;
-    if (family != AF_INET && family != AF_INET6) continue;
-    const unsigned int f = it->ifa_flags;
-    if ((f & IFF_LOOPBACK) || !(f & IFF_UP) || !(f & IFF_RUNNING)) continue;
-    flags |= NORVO_NETWORK_ALIVE_LAN;
-  }
-  freeifaddrs(list);
-  return flags;
+  return platform::IsNetworkAlive(&flags) ? (flags ? flags : NORVO_NETWORK_ALIVE_LAN) : 0;
 }
 
 NorvoConnectionMonitorThread::NorvoConnectionMonitorThread()

@@ -29,8 +29,8 @@ class NorvoConnectionMonitorThread : public talk_base::MessageHandler {
   // Returns NorvoNetworkAliveFlags bits, 0 when there is no network.
   using NetworkCheck = std::function<int()>;
 
-  // The system's check: a non-loopback interface that is up and running with an IPv4 or IPv6
-  // address counts as a LAN connection.
+  // The system's check (platform::IsNetworkAlive): a non-loopback interface that is up and
+  // running with an IPv4 or IPv6 address counts as a LAN connection.
   static int SystemNetworkFlags();
 
   NorvoConnectionMonitorThread();
