@@ -55,9 +55,12 @@ int ParseDecimal(const char* text) {
   return static_cast<int>(value);
 }
 
-// The decrypted document for the trace file, with the refresh token left out.
+// The decrypted document for the trace file: on one line, with the refresh token left out.
 std::string WithoutRefreshToken(const std::string& document) {
   std::string shown = document;
+  for (char& c : shown) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
   const std::string open = "<refresh_token>";
   const std::string close = "</refresh_token>";
   size_t start = shown.find(open);
