@@ -13,6 +13,7 @@
 #include <list>
 #include <memory>
 #include <set>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -66,8 +67,12 @@ class signal_impl : public signal_base {
   signal_impl& operator=(const signal_impl&) = delete;
   ~signal_impl() override { disconnect_all(); }
 
-  template <class Dest>
-  void connect(Dest* receiver, void (Dest::*method)(Args...)) {
+  // `method` may belong to a base class of the receiver (a handler inherited from a parent).
+  template <class Dest, class Owner>
+  void connect(Dest* receiver, void (Owner::*method)(Args...)) {
+    static_assert(std::is_base_of_v<Owner, Dest>, "the method must belong to the receiver");
+    static_assert(std::is_base_of_v<has_slots_interface, Dest>,
+                  "the receiver must derive from has_slots<>");
     auto slot = std::make_shared<Slot>();
     slot->receiver = receiver;
     slot->call = [receiver, method](Args... args) { (receiver->*method)(args...); };
