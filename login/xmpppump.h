@@ -56,4 +56,5 @@ class XmppPump : public talk_base::MessageHandler, public talk_base::TaskRunner 
   XmppPumpNotify* notify_;
   buzz::XmppEngine::State state_ = buzz::XmppEngine::STATE_NONE;
   bool wake_pending_ = false;
+  bool client_started_ = false;
 };

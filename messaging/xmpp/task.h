@@ -115,7 +115,8 @@ class Task : public TaskParent {
   bool done_ = false;
   bool aborted_ = false;
   bool busy_ = false;
-  bool error_ = false;
+  bool woken_while_busy_ = false;
+  bool owned_by_runner_ = false;
   int32_t unique_id_;
   int timeout_seconds_ = 0;
   int64_t timeout_time_ = 0;
@@ -146,6 +147,9 @@ class TaskRunner : public TaskParent, public sigslot::has_slots<> {
  protected:
   // Called when the earliest timeout may have changed.
   virtual void OnTimeoutChange() {}
+  // Deletes every task now, without running any of it. A derived runner calls this from its
+  // destructor so that no task outlives what the runner's own members provide.
+  void DestroyAllTasks();
 
  private:
   friend class Task;
@@ -154,6 +158,7 @@ class TaskRunner : public TaskParent, public sigslot::has_slots<> {
 
   std::vector<std::unique_ptr<Task>> tasks_;
   bool tasks_running_ = false;
+  bool destroying_ = false;
 };
 
 }  // namespace talk_base

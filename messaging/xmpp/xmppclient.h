@@ -102,11 +102,13 @@ class XmppClient : public talk_base::Task, public sigslot::has_slots<> {
  protected:
   int ProcessStart() override;
   int ProcessResponse() override;
+  int OnTimeout() override;
   void Stop() override;
 
  private:
   friend class XmppTask;
   struct Engine;
+  void SetState(XmppEngine::State state);
   void RegisterTask(XmppTask* task);
   void UnregisterTask(XmppTask* task);
 
