@@ -17,12 +17,26 @@
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "messaging/base/base64.h"
 #include "messaging/base/md5.h"
 
 namespace fs = std::filesystem;
 
 namespace library_test {
+
+namespace {
+// FFmpeg's complaints about the files made to be rejected would only bury the test output.
+class QuietFfmpeg : public ::testing::Environment {
+ public:
+  void SetUp() override { av_log_set_level(AV_LOG_QUIET); }
+};
+[[maybe_unused]] ::testing::Environment* const kQuietFfmpeg =
+    ::testing::AddGlobalTestEnvironment(new QuietFfmpeg);
+}  // namespace
 
 TempDir::TempDir() {
   std::string tmpl = (fs::temp_directory_path() / "norvo-library-XXXXXX").string();
