@@ -224,6 +224,8 @@ TEST_F(LogTest, ConcurrentLinesNeverInterleave) {
   for (auto& th : threads) th.join();
 
   auto lines = logtest::ReadLines(path);
+  // A loaded machine may make some writes slow enough to be reported; those lines are whole too.
+  std::erase_if(lines, [](const std::string& l) { return l.find("): Slow log: took ") != l.npos; });
   ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
   const std::regex whole(R"(^\[[0-9a-f]+\] T::Run - ([0-9]) ([0-9]+) x{3000}$)");
   std::vector<int> next(kThreads, 0);

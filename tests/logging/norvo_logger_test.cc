@@ -98,6 +98,9 @@ TEST_F(LogTest, NorvoLoggerSharedBufferKeepsThreadsApart) {
     });
   }
   for (auto& th : threads) th.join();
+  // A loaded machine may report a slow line now and then; that is not the logger's output.
+  std::erase_if(lines_,
+                [](const std::string& l) { return l.find("): Slow log: took ") != l.npos; });
   ASSERT_EQ(lines_.size(), static_cast<size_t>(kThreads * kLines));
   for (const std::string& line : lines_) {
     int t = line[9] - '0';
