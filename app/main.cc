@@ -156,7 +156,9 @@ int RunHub(int argc, char** argv) {
     }
   }
 
-  // 7. One copy per session.
+  // 7. One copy per session. From the moment the socket can be seen a termination signal must
+  // end the hub cleanly (a signal before the message loop runs is served once it starts).
+  InstallTerminationHandlers();
   platform::InstanceListener listener;
   if (CheckAndShowIfRunning(&listener)) return 0;
 
@@ -165,7 +167,6 @@ int RunHub(int argc, char** argv) {
     std::fprintf(stderr, "norvo-hub: no display found, using Qt's offscreen platform\n");
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
-  InstallTerminationHandlers();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("norvo-hub"));
   QApplication::setApplicationDisplayName(QStringLiteral("Norvo Music Hub"));
