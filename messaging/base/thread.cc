@@ -195,6 +195,7 @@ struct Thread::Impl {
 Thread::Thread() : impl_(std::make_unique<Impl>(this)) {}
 
 Thread::~Thread() {
+  Quit();
   Stop();
   if (impl_->system_thread.joinable()) {
     // Only a thread that destroys its own Thread object gets here; it cannot join itself.
@@ -238,9 +239,9 @@ bool Thread::Start() {
 }
 
 void Thread::Stop() {
-  Quit();
   if (!impl_->system_thread.joinable()) return;
-  if (impl_->system_thread.get_id() == std::this_thread::get_id()) return;
+  if (impl_->system_thread.get_id() == std::this_thread::get_id()) return;  // cannot join itself
+  Quit();
   impl_->system_thread.join();
 }
 

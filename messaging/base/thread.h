@@ -30,7 +30,8 @@ class Thread {
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
-  // The name is used in logs; `obj` (may be null) is appended as an address.
+  // The name is used in logs; `obj` (may be null) is appended as an address. False while the
+  // loop runs.
   bool SetName(const std::string& name, const void* obj);
   const std::string& name() const { return name_; }
 
@@ -49,12 +50,14 @@ class Thread {
   // True on the thread that runs (or will run) this loop.
   bool IsCurrent() const;
 
-  // `pdata` (may be null) is owned by the message from here on.
+  // `pdata` (may be null) is owned by the message from here on. A loop that is quitting takes
+  // no new messages: they are freed at once.
   void Post(MessageHandler* phandler, uint32_t id = 0, MessageData* pdata = nullptr);
   void PostDelayed(int delay_ms, MessageHandler* phandler, uint32_t id = 0,
                    MessageData* pdata = nullptr);
-  // Drops pending messages of `phandler` (all of them, or those with `id`). Safe from any thread;
-  // a message being delivered at that moment on another thread completes first.
+  // Drops pending messages of `phandler` (all of them, or those with `id`; a null `phandler`
+  // matches every handler) and frees their payloads. Safe from any thread; a message being
+  // delivered at that moment on another thread completes first.
   void Clear(MessageHandler* phandler, uint32_t id = MQID_ANY);
   // Delivers the message on this thread and waits until the handler returns. Called on this
   // thread it runs at once. Returns false (and frees pdata) if the loop is not running.
