@@ -121,7 +121,9 @@ prepare_node() {
   [ "$i" -eq 1 ] && cert=wrong.example
   rm -rf "$d"
   mkdir -p "$d/config" "$d/logs" "$d/spool"
-  sed -e "s|@PORT@|$port|g" -e "s|@CERTFILE@|$d/config/server.pem|g" \
+  local only_main=""
+  [ "$i" -eq 1 ] && only_main="/# main node only/,/# end of main node only/d"
+  sed -e "s|@PORT@|$port|g" -e "s|@CERTFILE@|$d/config/server.pem|g" -e "$only_main" \
     "$here/ejabberd.yml.in" >"$d/config/ejabberd.yml"
   # An ejabberdctl.cfg of our own (empty) keeps the system's one from being read.
   : >"$d/config/ejabberdctl.cfg"
