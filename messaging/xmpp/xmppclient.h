@@ -73,8 +73,9 @@ class XmppClient : public talk_base::Task, public sigslot::has_slots<> {
   XmppReturnStatus Disconnect();
 
   XmppEngine::State GetState() const { return state_; }
-  // The reason the stream ended; `subcode` (may be null) receives the errno for ERROR_SOCKET,
-  // the SASL or TLS detail otherwise (0 when there is none).
+  // The reason the stream ended; `subcode` (may be null) receives the errno for ERROR_SOCKET and,
+  // for ERROR_TLS, OpenSSL's certificate verdict (X509_V_ERR_*) when the certificate was refused;
+  // 0 otherwise.
   XmppEngine::Error GetError(int* subcode) const;
   // The server's <stream:error/> after ERROR_STREAM, else null.
   const XmlElement* GetStreamError() const { return stream_error_.get(); }

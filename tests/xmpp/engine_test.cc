@@ -16,6 +16,7 @@
 #include "messaging/xmpp/xmppclient.h"
 #include "messaging/xmpp/xmpptask.h"
 #include "tests/xmpp/scripted_server.h"
+#include "tests/xmpp/session.h"
 
 namespace {
 
@@ -24,59 +25,19 @@ using xmpp_test::CloseConnection;
 using xmpp_test::Expect;
 using xmpp_test::Send;
 using xmpp_test::ServerHeader;
+using xmpp_test::Session;
 
-// One sign-in on the test's thread: runs the loop until the stream closes.
-class Session : public sigslot::has_slots<>, public talk_base::MessageHandler {
- public:
-  Session() : pump_(std::make_unique<XmppPump>()) {
-    client()->SignalStateChange.connect(this, &Session::OnState);
-  }
-  ~Session() override { thread_.Clear(this); }
-
-  buzz::XmppClient* client() { return pump_->client(); }
-
-  static buzz::XmppClientSettings LoopbackSettings(int port) {
-    buzz::XmppClientSettings s;
-    s.set_user("hub");
-    s.set_host("localhost");
-    s.set_resource("norvo.pc");
-    s.set_pass("pw");
-    s.set_use_tls(buzz::TLS_DISABLED);
-    s.set_allow_plain(true);
-    s.set_server("127.0.0.1", port);
-    return s;
-  }
-
-  void Run(const buzz::XmppClientSettings& settings) {
-    auto* socket = new XmppSocket(false);
-    socket->SignalCloseEvent.connect(this, &Session::OnCloseEvent);
-    pump_->DoLogin(settings, socket, new XmppAuth());
-    // Only a guard against a hung test; no test relies on it.
-    thread_.PostDelayed(60000, this);
-    thread_.Run();
-  }
-
-  void OnMessage(talk_base::Message*) override {
-    ADD_FAILURE() << "the session did not end";
-    thread_.Quit();
-  }
-  void OnState(XmppEngine::State state) {
-    states.push_back(state);
-    if (state == XmppEngine::STATE_OPEN && on_open) on_open();
-    if (state == XmppEngine::STATE_CLOSED) thread_.Quit();
-  }
-  void OnCloseEvent(int error) { close_events.push_back(error); }
-
-  XmppEngine::Error error(int* subcode = nullptr) { return client()->GetError(subcode); }
-
-  std::vector<XmppEngine::State> states;
-  std::vector<int> close_events;
-  std::function<void()> on_open;
-
- private:
-  talk_base::AutoThread thread_;
-  std::unique_ptr<XmppPump> pump_;
-};
+buzz::XmppClientSettings LoopbackSettings(int port) {
+  buzz::XmppClientSettings s;
+  s.set_user("hub");
+  s.set_host("localhost");
+  s.set_resource("norvo.pc");
+  s.set_pass("pw");
+  s.set_use_tls(buzz::TLS_DISABLED);
+  s.set_allow_plain(true);
+  s.set_server("127.0.0.1", port);
+  return s;
+}
 
 const std::string kPlainFeatures =
     "<stream:features><mechanisms xmlns='urn:ietf:params:xml:ns:xmpp-sasl'>"
@@ -230,7 +191,7 @@ TEST(XmppClientTest, NegotiationFailuresEndWithTheirErrors) {
     SCOPED_TRACE(c.name);
     xmpp_test::ScriptedServer server(c.script);
     Session session;
-    buzz::XmppClientSettings settings = Session::LoopbackSettings(server.port());
+    buzz::XmppClientSettings settings = LoopbackSettings(server.port());
     settings.set_use_tls(c.tls);
     settings.set_allow_plain(c.allow_plain);
     session.Run(settings);
@@ -273,7 +234,7 @@ TEST(XmppClientTest, ConnectionRefusedIsASocketError) {
     port = probe.port();
   }
   Session session;
-  session.Run(Session::LoopbackSettings(port));
+  session.Run(LoopbackSettings(port));
   int subcode = 0;
   EXPECT_EQ(session.error(&subcode), XmppEngine::ERROR_SOCKET);
   EXPECT_EQ(subcode, ECONNREFUSED);
@@ -390,7 +351,7 @@ TEST(XmppClientTest, SignsInDispatchesByLevelAndSignsOut) {
     ping->Start();
     (new Closer(session.client()))->Start();
   };
-  session.Run(Session::LoopbackSettings(server.port()));
+  session.Run(LoopbackSettings(server.port()));
   server.Finish();
 
   EXPECT_TRUE(server.completed()) << server.received();
