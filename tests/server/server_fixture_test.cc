@@ -10,6 +10,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -272,12 +274,40 @@ TEST(TestServerFacts, ReadsTheStartScriptsLinesAndRefusesIncompleteOnes) {
   }
 }
 
-TEST(TestServerFacts, MissingFileNamesTheWayToStartTheServer) {
-  setenv("NORVO_TEST_SERVER_ENV", "/nonexistent/ejabberd.env", 1);
-  std::string error;
-  EXPECT_FALSE(norvo_test::LoadTestServer(&error));
-  unsetenv("NORVO_TEST_SERVER_ENV");
-  EXPECT_NE(std::string::npos, error.find("start-ejabberd.sh")) << error;
+// A missing facts file, and one whose server is gone (a port where nothing listens), both fail
+// with a hint instead of letting the test run into a refused connection.
+TEST(TestServerFacts, MissingOrStaleFactsNameTheWayToStartTheServer) {
+  char dir_template[] = "/tmp/norvo-facts-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(dir_template));
+  const std::string dir = dir_template;
+  // A port that was free a moment ago: bound, then closed again.
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(addr);
+  ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+  ASSERT_EQ(0, getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len));
+  close(fd);
+  const std::string stale = dir + "/stale.env";
+  {
+    std::ofstream out(stale);
+    out << "NORVO_TEST_XMPP_HOST='127.0.0.1'\nNORVO_TEST_XMPP_DOMAIN='localhost'\n"
+        << "NORVO_TEST_XMPP_PORT='" << ntohs(addr.sin_port) << "'\n"
+        << "NORVO_TEST_XMPP_WRONGNAME_PORT='1'\nNORVO_TEST_XMPP_CA_FILE='/x'\n"
+        << "NORVO_TEST_XMPP_HUB_JID='h@l'\nNORVO_TEST_XMPP_HUB_PASSWORD='p'\n"
+        << "NORVO_TEST_XMPP_HUB_TOKEN='t'\nNORVO_TEST_XMPP_ACCOUNTS='hub'\n";
+  }
+  for (const std::string& path : {dir + "/missing.env", stale}) {
+    SCOPED_TRACE(path);
+    setenv("NORVO_TEST_SERVER_ENV", path.c_str(), 1);
+    std::string error;
+    EXPECT_FALSE(norvo_test::LoadTestServer(&error));
+    unsetenv("NORVO_TEST_SERVER_ENV");
+    EXPECT_NE(std::string::npos, error.find("start-ejabberd.sh")) << error;
+  }
+  std::remove(stale.c_str());
+  rmdir(dir.c_str());
 }
 
 }  // namespace

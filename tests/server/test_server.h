@@ -13,7 +13,11 @@
 #ifndef TESTS_SERVER_TEST_SERVER_H_
 #define TESTS_SERVER_TEST_SERVER_H_
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
@@ -144,8 +148,22 @@ inline std::optional<TestServer> ParseTestServer(const std::string& text, std::s
   return server;
 }
 
+// Whether something accepts TCP connections at host:port (IPv4 text address).
+inline bool TestServerAnswers(const std::string& host, int port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) return false;
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+  close(fd);
+  return ok;
+}
+
 // Reads the facts of the running test server. Fails (with a hint in error) when the file is
-// not there: the test was run without the fixture that starts the server.
+// not there (the test was run without the fixture that starts the server) or when the server
+// it names no longer answers (a facts file left behind, e.g. after a reboot).
 inline std::optional<TestServer> LoadTestServer(std::string* error = nullptr) {
   std::string path = TestServerEnvPath();
   std::ifstream in(path);
@@ -159,7 +177,16 @@ inline std::optional<TestServer> LoadTestServer(std::string* error = nullptr) {
   }
   std::stringstream text;
   text << in.rdbuf();
-  return ParseTestServer(text.str(), error);
+  std::optional<TestServer> server = ParseTestServer(text.str(), error);
+  if (server && !TestServerAnswers(server->host, server->port)) {
+    if (error != nullptr) {
+      *error = "the test XMPP server of '" + path + "' does not answer on " + server->host + ":" +
+               std::to_string(server->port) +
+               ": start it again (ctest runs tests/server/start-ejabberd.sh)";
+    }
+    return std::nullopt;
+  }
+  return server;
 }
 
 }  // namespace norvo_test
