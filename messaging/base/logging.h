@@ -51,8 +51,11 @@ class LogMessage {
 
   // Parses words of `params`: "tstamp", "thread", a severity word ("sensitive", "verbose",
   // "info", "warning", "error", "none"), "file" (the trace file records from the current level
-  // upwards) and "debug" (standard error records too). The file at `filename` is created or
-  // truncated and written unbuffered; if it cannot be created there is no file target.
+  // upwards) and "debug" (standard error records from the current level upwards). The current
+  // level starts at verbose; unknown words are ignored. With "file" the file at `filename`
+  // replaces any earlier trace file: it is created or truncated and written unbuffered, one
+  // write(2) per whole line; if it cannot be created there is no file target. Without "file" an
+  // earlier trace file stays as it was.
   static void ConfigureLogging(const char* params, const char* filename);
   static void LogTimestamps(bool on);
   static void LogThreads(bool on);
@@ -65,7 +68,8 @@ class LogMessage {
   using Sink = std::function<void(LoggingSeverity sev, const std::string& line)>;
   static void SetSink(Sink sink, LoggingSeverity min_sev);
 
-  // Writes longer than this many milliseconds produce the "Slow log" warning.
+  // A line whose writing takes this many milliseconds or more produces the warning
+  // "Slow log: took <n>ms to write <m> bytes.".
   static constexpr int kSlowLogMs = 50;
 
  private:
