@@ -210,7 +210,18 @@ rm -f "$env_file"
 make_certs
 ensure_cookie
 mkdir -p "$node_root"
+# Under /tmp the folder's name is predictable: use it only when it is our own real folder.
+{ [ -O "$node_root" ] && [ ! -L "$node_root" ]; } || norvo_die "$node_root is not ours"
 [ "$(id -u)" -eq 0 ] && chmod 755 "$node_root"
+
+# From here on a failed start leaves no node behind.
+work=$(mktemp -d)
+finished=0
+cleanup() {
+  rm -rf "$work"
+  if [ $finished -ne 1 ]; then norvo_stop_nodes 0 1; fi
+}
+trap cleanup EXIT
 
 ok=0
 for _ in 1 2; do
@@ -230,11 +241,8 @@ for _ in 1 2; do
 done
 [ $ok -eq 1 ] || norvo_die "ejabberd did not start"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 if ! provision "$work"; then
   show_logs
-  norvo_stop_nodes 0 1
   norvo_die "could not register the test accounts"
 fi
 
@@ -275,6 +283,7 @@ fi
   echo "#!/usr/bin/env bash"
   echo "# Runs ejabberdctl on this build tree's main test node. Written by start-ejabberd.sh."
   echo "set -euo pipefail"
+  echo "if [ \"\$(id -u)\" -ne 0 ] && [ \"\$(id -un)\" != ejabberd ]; then exec sudo -n \"\$0\" \"\$@\"; fi"
   echo ". '$here/common.sh'"
   echo "norvo_setup_names '$state_dir'"
   echo "norvo_ctl \"\${NORVO_TEST_XMPP_CTL_NODE:-0}\" \"\$@\""
@@ -282,5 +291,6 @@ fi
 chmod 755 "$state_dir/ejabberdctl"
 chmod 644 "$env_file.tmp"
 mv -f "$env_file.tmp" "$env_file"
+finished=1
 echo "start-ejabberd: ${node_names[0]} on 127.0.0.1:$port," \
   "${node_names[1]} on 127.0.0.1:$wrong_port, ready in $((SECONDS - started_at))s; facts in $env_file"
