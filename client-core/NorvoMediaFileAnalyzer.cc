@@ -119,8 +119,12 @@ std::unique_ptr<NorvoMediaItem> AnalyzeFile(const std::string& folder, const std
   const std::string full_path = folder + "/" + name_utf8;
   const std::string full_path_cp = folder + "/" + name_cp;
 
+  // Only regular files are opened: a FIFO or a device named .mp3 would block the scan or feed it
+  // without end.
+  struct stat st;
+  const bool regular = stat(full_path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   size_t size = 0;
-  talk_base::Filesystem::GetFileSize(full_path, &size);
+  if (regular) size = static_cast<size_t>(st.st_size);
   const int max_size = MaxSizeBytes(settings);
   if (size > static_cast<size_t>(max_size < 0 ? 0 : max_size)) {
     LOG(LS_INFO) << "NorvoWinUtilities::AnalyzeFile - File size exceeded the limitation: "
@@ -130,6 +134,11 @@ std::unique_ptr<NorvoMediaItem> AnalyzeFile(const std::string& folder, const std
   item->SetSize(static_cast<int32_t>(size));
   item->SetName(name_utf8);
   if (!HasMp3Extension(name_utf8)) return item;
+  if (!regular) {
+    LOG(LS_INFO) << "NorvoWinUtilities::AnalyzeFile - not a regular file, this item is invalid "
+                 << full_path;
+    return item;
+  }
 
   if (!RetrieveCriticalMediaInfo(item.get(), full_path_cp, settings)) {
     item->SetValid(false);

@@ -1,5 +1,7 @@
 // Which files become songs, and with what values.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -48,6 +50,15 @@ TEST(AnalysisTest, AcceptsAndRejectsFilesByNameSizeAudioAndDuration) {
        AnalysisCase::kRejected, 0},
       {"hidden song", ".hidden.mp3", [](const std::string& p) { CopySine("5.0", p); },
        AnalysisCase::kSong, 5},
+      {"FIFO named .mp3 (opening it would block)", "pipe.mp3",
+       [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, AnalysisCase::kRejected,
+       0},
+      {"symlink to a song", "link.mp3",
+       [](const std::string& p) {
+         CopySine("5.0", p + ".target");
+         ASSERT_EQ(symlink((p + ".target").c_str(), p.c_str()), 0);
+       },
+       AnalysisCase::kSong, 5},
       {"no extension at all", "mp3", [](const std::string& p) { CopySine("5.0", p); },
        AnalysisCase::kRejected, 0},
   };
@@ -66,7 +77,9 @@ TEST(AnalysisTest, AcceptsAndRejectsFilesByNameSizeAudioAndDuration) {
     EXPECT_EQ(item->Name(), c.name);
     if (c.outcome != AnalysisCase::kSong) continue;
     const std::string full = dir.path() + "/" + c.name;
-    if (c.duration >= 0) EXPECT_EQ(item->Duration(), c.duration);
+    if (c.duration >= 0) {
+      EXPECT_EQ(item->Duration(), c.duration);
+    }
     EXPECT_EQ(item->BitRate(), 128000);
     EXPECT_EQ(item->SampleRate(), 44100);
     EXPECT_EQ(item->NChannels(), 1);
