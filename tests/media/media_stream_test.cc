@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ struct FormatCase {
   int channels;
   int step_ms;  // how far each frame's time stamp advances
 };
+
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.file; }
 
 class TranscodeFormatTest : public ::testing::TestWithParam<FormatCase> {};
 
@@ -105,6 +108,8 @@ struct StartCase {
   double seconds;   // of audio after the start
 };
 
+void PrintTo(const StartCase& c, std::ostream* os) { *os << "start " << c.start; }
+
 class StartPositionTest : public ::testing::TestWithParam<StartCase> {};
 
 // A start position shifts both the stamps and the audio: the frames begin with that second's
@@ -141,7 +146,11 @@ TEST_P(StartPositionTest, StreamBeginsAtTheStartSecond) {
 INSTANTIATE_TEST_SUITE_P(Tone, StartPositionTest,
                          ::testing::Values(StartCase{0, 0, 0, 35.0}, StartCase{30, 30000, 30, 5.0},
                                            // Negative positions mean the beginning.
-                                           StartCase{-5, 0, 0, 35.0}));
+                                           StartCase{-5, 0, 0, 35.0}),
+                         [](const ::testing::TestParamInfo<StartCase>& info) {
+                           return info.param.start < 0 ? std::string("negative")
+                                                       : "from_" + std::to_string(info.param.start);
+                         });
 
 // The session hands whatever the device asked for; out-of-range positions must not open.
 TEST(StartPositionTest, PositionsPastTheTimeStampRangeAreRefused) {
@@ -302,6 +311,8 @@ struct BadFileCase {
   const char* name;  // a fixture, or "" for a file that does not exist
   bool opens;        // false: Open must fail; true: it may open, and must then end properly
 };
+
+void PrintTo(const BadFileCase& c, std::ostream* os) { *os << (*c.name ? c.name : "missing file"); }
 
 class BadFileTest : public ::testing::TestWithParam<BadFileCase> {};
 
