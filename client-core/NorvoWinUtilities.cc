@@ -98,8 +98,8 @@ void ReadText(const tinyxml2::XMLElement* elem, const char* name, size_t capacit
 }
 
 // A 0/1 flag: no text gives `empty_value`, anything but 0 or 1 is logged and gives `bad_value`.
-int32_t ReadFlag(const tinyxml2::XMLElement* elem, const char* name, int32_t empty_value,
-                 int32_t bad_value) {
+int32_t ReadFlag(const tinyxml2::XMLElement* elem, const char* name, const char* label,
+                 int32_t empty_value, int32_t bad_value) {
   const char* text = elem->GetText();
   if (text == nullptr) {
     LOG(LS_VERBOSE) << "NorvoWinUtilities::ParseUserData - " << name << ": NOT SET";
@@ -107,7 +107,7 @@ int32_t ReadFlag(const tinyxml2::XMLElement* elem, const char* name, int32_t emp
   }
   int value = ParseDecimal(text);
   if (value != 0 && value != 1) {
-    LOG(LS_ERROR) << "NorvoWinUtilities::ParseUserData - Corrupted " << name << " flag: " << value;
+    LOG(LS_ERROR) << "NorvoWinUtilities::ParseUserData - Corrupted " << label << " flag: " << value;
     return bad_value;
   }
   LOG(LS_VERBOSE) << "NorvoWinUtilities::ParseUserData - " << name << ": " << value;
@@ -290,18 +290,20 @@ bool ParseUserData(const char* data, NorvoGlobalSetting* settings) {
 
   struct FlagRow {
     const char* element;
+    const char* label;  // in the "Corrupted ... flag" line
     const char* missing;
     int32_t empty_value;
     int32_t bad_value;
     int32_t NorvoGlobalSetting::*field;
   };
   const FlagRow kFlagRows[] = {
-      {"rescanneeded", "Could not find rescanElem.", 1, 1, &NorvoGlobalSetting::iRescanNeeded},
-      {"autologin_sys", "Could not find autoElem.", 0, 0,
+      {"rescanneeded", "rescan", "Could not find rescanElem.", 1, 1,
+       &NorvoGlobalSetting::iRescanNeeded},
+      {"autologin_sys", "autologin_sys", "Could not find autoElem.", 0, 0,
        &NorvoGlobalSetting::iAutoLoginAtSysStartup},
-      {"autologin_app", "Could not find autoLogInAppElem.", 0, 0,
+      {"autologin_app", "autologin_app", "Could not find autoLogInAppElem.", 0, 0,
        &NorvoGlobalSetting::iAutoLoginAtAppStartup},
-      {"allow_friend_ac", "Could not find allowFAcElem.", 0, 0,
+      {"allow_friend_ac", "allow_friend_ac", "Could not find allowFAcElem.", 0, 0,
        &NorvoGlobalSetting::iAllowFriendAccess},
   };
   for (const FlagRow& row : kFlagRows) {
@@ -310,7 +312,7 @@ bool ParseUserData(const char* data, NorvoGlobalSetting* settings) {
       LOG(LS_ERROR) << "NorvoWinUtilities::ParseUserData - " << row.missing;
       return false;
     }
-    settings->*row.field = ReadFlag(elem, row.element, row.empty_value, row.bad_value);
+    settings->*row.field = ReadFlag(elem, row.element, row.label, row.empty_value, row.bad_value);
   }
 
   const tinyxml2::XMLElement* max_elem = Child(root, "max_concurrent_str");

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "client-core/NorvoGlobalContext.h"
+#include "client-core/NorvoThreadUtil.h"
 #include "client-core/NorvoWinUtilities.h"
 
 namespace {
@@ -143,6 +144,17 @@ TEST(GlobalContextTest, FitTextCutsAtACharacterBoundary) {
     EXPECT_EQ(NorvoGlobalContext::FitText(c.text, c.capacity), c.expected)
         << "capacity " << c.capacity;
   }
+}
+
+TEST(ThreadUtilTest, MutexMustBeSetUpOnceAndANullOneEndsTheProcess) {
+  JMutex m;
+  EXPECT_EQ(m.Lock(), -1);  // not set up: refused, not undefined
+  NorvoThreadUtil::InitMutex(&m);
+  NorvoThreadUtil::InitMutex(&m);  // a second set-up leaves it as it is
+  EXPECT_TRUE(m.IsInitialized());
+  EXPECT_EQ(m.Lock(), 0);
+  EXPECT_EQ(m.Unlock(), 0);
+  EXPECT_DEATH(NorvoThreadUtil::InitMutex(nullptr), "");
 }
 
 TEST(TextHelpersTest, Utf8RoundTripsAndReplacesWhatIsNotText) {
