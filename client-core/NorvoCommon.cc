@@ -1,13 +1,15 @@
 #include "client-core/NorvoCommon.h"
 
+#include "client-core/NorvoGlobalContext.h"
 #include "messaging/base/logging.h"
 
 namespace NorvoCommon {
 
 namespace {
 
-// Name and path of the trace file are limited to this many bytes, terminator included.
-constexpr size_t kPathCapacity = 512;
+// Room for the trace file's name, terminator included. The path is kept whole: a path cut to
+// some capacity would name another file, possibly outside the user data folder.
+constexpr size_t kNameCapacity = 512;
 
 struct LevelConfig {
   const char* params;
@@ -22,16 +24,12 @@ constexpr LevelConfig kLevels[] = {
     {"none", "NONE"},
 };
 
-void CutToCapacity(std::string& text) {
-  if (text.size() > kPathCapacity - 1) text.resize(kPathCapacity - 1);
-}
-
 }  // namespace
 
 std::string TraceFileName(time_t when) {
   struct tm tm;
   ::localtime_r(&when, &tm);
-  char name[kPathCapacity];
+  char name[kNameCapacity];
   size_t n = ::strftime(name, sizeof(name), "norvo_hub_trace_%Y-%m-%d_%H%M%S.log", &tm);
   return std::string(name, n);
 }
@@ -40,7 +38,6 @@ std::string ConfigureLoggingInFolder(int logging_level, const std::string& folde
   std::string path = folder;
   if (!path.empty() && path.back() != '/') path.push_back('/');
   path += TraceFileName(::time(nullptr));
-  CutToCapacity(path);
 
   // An unknown level configures nothing; its confirmation names the file instead of a level.
   std::string level_name = path;
@@ -57,6 +54,11 @@ std::string ConfigureLoggingInFolder(int logging_level, const std::string& folde
                << ", log file path: " << path;
   }
   return path;
+}
+
+void ConfigureLogging(int logging_level) {
+  const char* folder = NorvoGlobalContext::GetAppUserDataDir();
+  ConfigureLoggingInFolder(logging_level, folder ? folder : "");
 }
 
 }  // namespace NorvoCommon

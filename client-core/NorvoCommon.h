@@ -5,11 +5,6 @@
 #include <ctime>
 #include <string>
 
-namespace NorvoGlobalContext {
-// The per-user data folder from the settings record (client-core/NorvoGlobalContext.h).
-const char* GetAppUserDataDir();
-}  // namespace NorvoGlobalContext
-
 namespace NorvoCommon {
 
 // Diagnostic levels given on the command line.
@@ -22,17 +17,14 @@ enum NorvoLoggingLevel {
 };
 
 // Switches logging on at `logging_level` (0 verbose .. 3 error, 4 none) with a trace file
-// `folder` + "norvo_hub_trace_<yyyy-mm-dd>_<hhmmss>.log" (a '/' is put between them when `folder`
-// is not empty and does not end in one), turns time stamps on and writes the confirmation line
-// at every severity. A level outside 0..4 configures nothing. Returns the trace file's path.
-std::string ConfigureLoggingInFolder(int logging_level, const std::string& folder);
+// "norvo_hub_trace_<yyyy-mm-dd>_<hhmmss>.log" in the user data folder of the settings record,
+// turns time stamps on and writes the confirmation line at every severity. A level outside 0..4
+// configures nothing. Called once, at start-up.
+void ConfigureLogging(int logging_level);
 
-// The same in the user data folder of the settings record. Called once, at start-up. Inline so
-// that code which configures a folder of its own does not need the settings context linked.
-inline void ConfigureLogging(int logging_level) {
-  const char* folder = NorvoGlobalContext::GetAppUserDataDir();
-  ConfigureLoggingInFolder(logging_level, folder ? folder : "");
-}
+// The same in `folder` (a '/' is put between folder and name when `folder` is not empty and does
+// not end in one). Returns the trace file's path, whether or not a file was opened.
+std::string ConfigureLoggingInFolder(int logging_level, const std::string& folder);
 
 // The trace file name for the local time `when`.
 std::string TraceFileName(time_t when);

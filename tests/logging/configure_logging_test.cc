@@ -2,6 +2,7 @@
 #include <ctime>
 
 #include "client-core/NorvoCommon.h"
+#include "client-core/NorvoGlobalContext.h"
 #include "messaging/base/logging.h"
 #include "tests/logging/log_capture.h"
 
@@ -79,6 +80,22 @@ TEST_F(LogTest, ConfigureLoggingPerLevel) {
   }
 }
 
+TEST_F(LogTest, ConfigureLoggingUsesTheUserDataFolder) {
+  NorvoGlobalContext::Init(NorvoAppRole_Hub);
+  NorvoGlobalContext::SetAppUserDataDir((Dir().string() + "/").c_str());
+  NorvoCommon::ConfigureLogging(NorvoCommon::NORVO_LOG_LEVEL_INFO);
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(Dir())) files.push_back(entry);
+  ASSERT_EQ(files.size(), 1u);
+  auto lines = logtest::ReadLines(files[0]);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_TRUE(
+      lines[0].ends_with("] NorvoCommon::ConfigureLogging - Done, level is: INFO, "
+                         "log file path: " +
+                         files[0].string()))
+      << lines[0];
+}
+
 TEST_F(LogTest, UnknownLevelReportsTheFileNameAsItsLevel) {
   Capture();
   std::string path = NorvoCommon::ConfigureLoggingInFolder(9, Dir().string());
@@ -103,11 +120,14 @@ TEST_F(LogTest, TraceFilePathJoinsTheFolder) {
     EXPECT_EQ(std::filesystem::path(path).parent_path().string(), c.parent) << c.folder;
     EXPECT_EQ(path.find("//"), std::string::npos) << path;
   }
-  // An oversized folder is cut to the path capacity; no file outside it comes into being.
+  // A long folder is kept whole: the file lands in it, not at some cut-off path.
   talk_base::LogMessage::Reset();
-  std::string path = NorvoCommon::ConfigureLoggingInFolder(1, dir + "/" + std::string(600, 'd'));
-  EXPECT_EQ(path.size(), 511u);
-  EXPECT_TRUE(std::filesystem::is_empty(Dir()));
+  auto deep = Dir() / std::string(200, 'a') / std::string(200, 'b') / std::string(200, 'c');
+  std::filesystem::create_directories(deep);
+  std::string path = NorvoCommon::ConfigureLoggingInFolder(1, deep.string());
+  EXPECT_GT(path.size(), 600u);
+  EXPECT_EQ(std::filesystem::path(path).parent_path(), deep);
+  EXPECT_TRUE(std::filesystem::exists(path));
 }
 
 }  // namespace
