@@ -213,7 +213,7 @@ TEST_F(DatabaseTest, ARebuildReplacesThePreviousLibraryWhole) {
   const LibraryTree tree = BuildLibraryTree(dir_.path());
   Rebuild({tree.a});
   Rebuild({tree.b});
-  const auto rows = Rows(db_path_, "SELECT id, uri FROM NorvoMediaItems");
+  const auto rows = Rows(db_path_, "SELECT id, uri FROM NorvoMediaItems ORDER BY id");
   EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"1", Md5(tree.b)},
                                                          {"2", Md5(tree.b + "/c.mp3")}}));
 }
