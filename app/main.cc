@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -171,10 +172,10 @@ int RunHub(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("norvo-hub"));
   QApplication::setApplicationDisplayName(QStringLiteral("Norvo Music Hub"));
 
-  QSocketNotifier* quit_notifier = nullptr;
+  std::unique_ptr<QSocketNotifier> quit_notifier;
   if (g_signal_pipe[0] >= 0) {
-    quit_notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(quit_notifier, &QSocketNotifier::activated, &app, [] {
+    quit_notifier = std::make_unique<QSocketNotifier>(g_signal_pipe[0], QSocketNotifier::Read);
+    QObject::connect(quit_notifier.get(), &QSocketNotifier::activated, &app, [] {
       char buf[16];
       while (read(g_signal_pipe[0], buf, sizeof(buf)) > 0) {
       }
