@@ -79,6 +79,10 @@ void WriteAll(int fd, const char* data, size_t size) {
   }
 }
 
+// Whether a target set to `target_sev` takes a line of `sev`; a target at LS_NONE takes nothing,
+// not even a line someone wrote at LS_NONE.
+bool Records(int target_sev, int sev) { return target_sev < LS_NONE && sev >= target_sev; }
+
 // Recomputes the lowest level any live target records. Called with the state's mutex held.
 int LowestTargetSeverity(const LogState& s) {
   int min_sev = LS_NONE;
@@ -134,17 +138,17 @@ LogMessage::~LogMessage() {
     std::lock_guard<std::mutex> lock(s.mutex);
     // Waiting for other threads' lines is not this line's slowness: time only the writing.
     started = std::chrono::steady_clock::now();
-    if (s.file_fd >= 0 && severity_ >= s.file_sev) {
+    if (s.file_fd >= 0 && Records(s.file_sev, severity_)) {
       line.push_back('\n');
       WriteAll(s.file_fd, line.data(), line.size());
       line.pop_back();
     }
-    if (severity_ >= s.stderr_sev) {
+    if (Records(s.stderr_sev, severity_)) {
       line.push_back('\n');
       WriteAll(STDERR_FILENO, line.data(), line.size());
       line.pop_back();
     }
-    if (s.sink && severity_ >= s.sink_sev) s.sink(severity_, line);
+    if (s.sink && Records(s.sink_sev, severity_)) s.sink(severity_, line);
   }
   auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
                   std::chrono::steady_clock::now() - started)

@@ -30,6 +30,8 @@ TEST_F(LogTest, UnconfiguredLoggerBuildsAndWritesNothing) {
   LOG(LS_ERROR) << Evaluated();
   errno = ENOENT;
   LOG_ERRNO(LS_ERROR) << Evaluated();
+  // "none" is above every target, not a severity that reaches one.
+  LOG_V(talk_base::LS_NONE) << "A::B - none";
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(g_evaluations, 0) << "a dropped statement must not evaluate its operands";
   EXPECT_EQ(LogMessage::GetMinLogSeverity(), talk_base::LS_NONE);
