@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <future>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,8 @@ struct TransitionCase {
   std::vector<Report> reported;  // by the event itself
   const char* log;               // a line the event must write, or null
 };
+
+void PrintTo(const TransitionCase& c, std::ostream* os) { *os << c.name; }
 
 class StateMachineTest : public ::testing::TestWithParam<TransitionCase> {
  protected:
@@ -433,6 +436,8 @@ struct MonitorCase {
   std::vector<int> events;
   int final_state;
 };
+
+void PrintTo(const MonitorCase& c, std::ostream* os) { *os << c.name; }
 
 class MonitorTest : public ::testing::TestWithParam<MonitorCase> {};
 
