@@ -28,14 +28,15 @@ bool TaskParent::AllChildrenDone() const {
 bool TaskParent::AnyChildError() const { return child_error_; }
 
 void TaskParent::AbortAllChildren() {
-  // Aborting a child removes it from the set; work on a copy.
+  // An aborting child may start or delete others; work on a copy.
   const std::set<Task*> children = children_;
   for (Task* child : children) child->Abort(true);
 }
 
 void TaskParent::OnStopped(Task* task) {
+  // The child stays in the set until it is deleted, so that whichever of the two goes first
+  // unlinks the other.
   if (task->HasError()) child_error_ = true;
-  children_.erase(task);
 }
 
 void TaskParent::AddChild(Task* child) { children_.insert(child); }

@@ -275,17 +275,17 @@ class PingTask : public buzz::XmppTask {
   int ProcessStart() override {
     std::unique_ptr<buzz::XmlElement> iq = MakeIq(buzz::STR_GET, buzz::Jid(), task_id());
     iq->AddElement(std::make_unique<buzz::XmlElement>(buzz::QN_PING, true));
-    sent = SendStanza(iq.get());
+    *sent = SendStanza(iq.get());
     return STATE_RESPONSE;
   }
   int ProcessResponse() override {
     const buzz::XmlElement* stanza = NextStanza();
     if (stanza == nullptr) return STATE_BLOCKED;
-    answered = true;
-    return STATE_DONE;
+    *answered = true;
+    return STATE_DONE;  // the runner deletes the task
   }
-  buzz::XmppReturnStatus sent = buzz::XMPP_RETURN_UNEXPECTED;
-  bool answered = false;
+  buzz::XmppReturnStatus* sent = nullptr;
+  bool* answered = nullptr;
 };
 
 // Ends the session when the message "last" arrives, from a task as a sign-out would.
@@ -332,7 +332,8 @@ TEST(XmppClientTest, SignsInDispatchesByLevelAndSignsOut) {
   Recorder peek([](const buzz::XmlElement*) { return true; });  // cannot take at this level
   Recorder all([](const buzz::XmlElement*) { return false; });
   PresenceSink* sink = nullptr;
-  PingTask* ping = nullptr;
+  buzz::XmppReturnStatus ping_sent = buzz::XMPP_RETURN_UNEXPECTED;
+  bool ping_answered = false;
   std::vector<std::string> log_output;
   struct Log : sigslot::has_slots<> {
     std::string in, out;
@@ -347,7 +348,9 @@ TEST(XmppClientTest, SignsInDispatchesByLevelAndSignsOut) {
     session.client()->AddXmppTask(&all, XmppEngine::HL_ALL);
     sink = new PresenceSink(session.client());
     sink->Start();
-    ping = new PingTask(session.client());
+    auto* ping = new PingTask(session.client());
+    ping->sent = &ping_sent;
+    ping->answered = &ping_answered;
     ping->Start();
     (new Closer(session.client()))->Start();
   };
@@ -367,8 +370,8 @@ TEST(XmppClientTest, SignsInDispatchesByLevelAndSignsOut) {
   EXPECT_EQ(all.seen, (std::vector<std::string>{"message:m1", "iq:unhandled"}));
   ASSERT_NE(sink, nullptr);
   EXPECT_EQ(sink->ids, (std::vector<std::string>{"p1", "p2", "p3"}));
-  EXPECT_EQ(ping->sent, buzz::XMPP_RETURN_OK);
-  EXPECT_TRUE(ping->answered);
+  EXPECT_EQ(ping_sent, buzz::XMPP_RETURN_OK);
+  EXPECT_TRUE(ping_answered);
   // The log signals carry the raw bytes of both directions.
   EXPECT_NE(log.in.find("<message id='last'/>"), std::string::npos);
   EXPECT_EQ(log.out, server.received());
