@@ -380,3 +380,28 @@ TEST(XmppClientTest, SignsInDispatchesByLevelAndSignsOut) {
 }
 
 }  // namespace
+
+TEST(XmppClientTest, DisconnectAfterTheLoopEndedStillClosesTheStream) {
+  xmpp_test::ScriptedServer server(
+      Concat(SignInScript(), {Send("<presence id='late'/>"), Expect("</stream:stream>")}));
+  Session session;
+  session.on_open = [&] {
+    buzz::XmlElement presence(buzz::QN_PRESENCE);
+    presence.SetAttr(buzz::QN_TYPE, "unavailable");
+    EXPECT_EQ(session.client()->SendStanza(&presence), buzz::XMPP_RETURN_OK);
+    session.Quit();
+  };
+  session.Run(LoopbackSettings(server.port()));
+  ASSERT_EQ(session.states.back(), XmppEngine::STATE_OPEN);
+  // The sign-out order: the loop has ended, then the pump disconnects; nothing runs the loop
+  // again, yet the closing tag reaches the server.
+  session.pump()->DoDisconnect();
+  EXPECT_EQ(session.states.back(), XmppEngine::STATE_CLOSED);
+  EXPECT_EQ(session.error(), XmppEngine::ERROR_NONE);
+  EXPECT_EQ(session.pump()->state(), XmppEngine::STATE_CLOSED);
+  server.Finish();
+  EXPECT_TRUE(server.completed());
+  const std::string received = server.received();
+  EXPECT_NE(received.find("<presence type=\"unavailable\"/></stream:stream>"), std::string::npos);
+  EXPECT_TRUE(session.close_events.empty());
+}

@@ -46,6 +46,8 @@ class Session : public sigslot::has_slots<>, public talk_base::MessageHandler {
   }
 
   buzz::XmppEngine::Error error(int* subcode = nullptr) { return client()->GetError(subcode); }
+  // Ends the loop with the stream still open (as a sign-out does before DoDisconnect).
+  void Quit() { thread_.Quit(); }
 
   std::vector<buzz::XmppEngine::State> states;
   std::vector<int> close_events;
