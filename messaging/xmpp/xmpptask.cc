@@ -36,8 +36,6 @@ void XmppTask::Stop() {
   if (client_ != nullptr) client_->RemoveXmppTask(this);
 }
 
-void XmppTask::OnDisconnect() { Abort(); }
-
 void XmppTask::OnClientGone() { client_ = nullptr; }
 
 XmppReturnStatus XmppTask::SendStanza(const XmlElement* stanza) {

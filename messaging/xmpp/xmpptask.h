@@ -66,8 +66,6 @@ class XmppTask : public talk_base::Task, public XmppStanzaHandler, public sigslo
                                    const QName& condition);
 
   void Stop() override;
-  // The client's stream closed; by default the task ends with an error.
-  virtual void OnDisconnect();
 
   // Copies `stanza` into the task's queue and wakes the task.
   virtual void QueueStanza(const XmlElement* stanza);
