@@ -251,7 +251,11 @@ int NorvoCoreClient::Start(const char* name, const char* pwd, const int auth_typ
     auto* socket = new XmppSocket(true);  // owned by the XMPP client from DoLogin on
     socket->SignalCloseEvent.connect(this, &NorvoCoreClient::OnXmmpSocketClosedEvent);
 
-    shell_ = std::make_unique<NorvoKernelShell>(&main_thread, this);
+    {
+      // The host's thread may look for the shell at any moment (LogOut, transfer commands).
+      std::lock_guard<std::mutex> lock(state_mutex_);
+      shell_ = std::make_unique<NorvoKernelShell>(&main_thread, this);
+    }
     shell_->Start();
 
     pump.DoLogin(settings, socket, new XmppAuth());
@@ -347,17 +351,23 @@ void NorvoCoreClient::Quit() {
 int NorvoCoreClient::LogOut() {
   LOG(LS_INFO) << "NorvoCoreClient::LogOut";
   if (!StateTransition(FsmEvent_LogOut)) return -1;
-  if (shell_) shell_->OnNorvoCommandReceived(NORVO_CMD_SIGN_OUT, nullptr);
+  if (NorvoKernelShell* shell = Shell()) shell->OnNorvoCommandReceived(NORVO_CMD_SIGN_OUT, nullptr);
   return 0;
 }
 
+NorvoKernelShell* NorvoCoreClient::Shell() {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  return shell_.get();
+}
+
 void NorvoCoreClient::OnNorvoCommandReceived(int command, const char* parameter) {
-  if (!shell_) {
+  NorvoKernelShell* shell = Shell();
+  if (!shell) {
     LOG(LS_WARNING) << "NorvoCoreClient::OnNorvoCommandReceived - No session, command " << command
                     << " dropped";
     return;
   }
-  shell_->OnNorvoCommandReceived(command, parameter);
+  shell->OnNorvoCommandReceived(command, parameter);
 }
 
 std::string NorvoCoreClient::strerror(int error) {

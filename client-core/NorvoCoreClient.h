@@ -133,7 +133,8 @@ class NorvoCoreClient : public sigslot::has_slots<> {
 
   // The session's XMPP client; null outside Start. Client thread only.
   buzz::XmppClient* xmpp_client() { return xmpp_client_; }
-  NorvoKernelShell* shell() { return shell_.get(); }
+  // The session's command shell; null before Start has created it. Any thread.
+  NorvoKernelShell* Shell();
 
  private:
   // Opens and checks the library database (constructor step).
@@ -144,7 +145,8 @@ class NorvoCoreClient : public sigslot::has_slots<> {
   void StartConnectionKeeper();
 
   norvo::NorvoNativeInterface* native_;
-  // Read by the host's thread (GetClientState, LogOut) and written by the client thread.
+  // Read by the host's thread (GetClientState, LogOut) and written by the client thread; also
+  // guards the creation of shell_.
   std::mutex state_mutex_;
   norvo::_ClientState state_ = norvo::CLIENT_STATE_OFFLINE;
 
