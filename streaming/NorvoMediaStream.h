@@ -85,6 +85,10 @@ class NorvoMediaStream : public StreamInterface, public sigslot::has_slots<> {
   int frame_duration_ms() const;
   // Whole frames delivered so far.
   int frame_count() const;
+  // The session's bit rate and duration hints, as given to the constructor; the stream itself
+  // takes the bit rate from the file and runs to the end of the audio.
+  int bit_rate_hint() const { return bit_rate_; }
+  int duration_hint() const { return duration_; }
 
  protected:
   // Called by Close before the codec state is released.
