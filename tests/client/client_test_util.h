@@ -18,6 +18,7 @@
 #include "client/NorvoNativeClientImplWin.h"
 #include "client/NorvoUI.h"
 #include "messaging/base/logging.h"
+#include "tests/common/temp_dir.h"
 
 namespace client_test {
 
@@ -76,19 +77,13 @@ class LogRecorder {
 class DataDir {
  public:
   DataDir() {
-    char tmpl[] = "/tmp/norvo-client-test-XXXXXX";
-    path_ = mkdtemp(tmpl);
     NorvoGlobalContext::Init(NorvoAppRole_Hub);
-    NorvoGlobalContext::SetAppUserDataDir((path_ + "/").c_str());
+    NorvoGlobalContext::SetAppUserDataDir((dir_.path() + "/").c_str());
   }
-  ~DataDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return dir_.path(); }
 
  private:
-  std::string path_;
+  norvo_test::TempDir dir_{"client"};
 };
 
 using Report = std::pair<int, int>;  // (client event, client state)

@@ -19,22 +19,6 @@ extern char** environ;
 
 namespace host_test {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "norvo-host-XXXXXX").string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  if (mkdtemp(name.data()) != nullptr) path_ = name.data();
-}
-
-TempDir::~TempDir() {
-  if (path_.empty()) return;
-  std::error_code ec;
-  // Tests make folders read-only now and then; give them back before removing.
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(path_, ec);
-}
-
 ScopedEnv::ScopedEnv(const std::map<std::string, std::optional<std::string>>& values) {
   for (const auto& [name, value] : values) {
     const char* old = std::getenv(name.c_str());

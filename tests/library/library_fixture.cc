@@ -38,30 +38,6 @@ class QuietFfmpeg : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new QuietFfmpeg);
 }  // namespace
 
-TempDir::TempDir() {
-  std::string tmpl = (fs::temp_directory_path() / "norvo-library-XXXXXX").string();
-  char* made = mkdtemp(tmpl.data());
-  EXPECT_NE(made, nullptr);
-  path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  // Folders a test closed are opened again so that they can be removed.
-  for (auto it = fs::recursive_directory_iterator(path_, ec); it != fs::end(it); it.increment(ec)) {
-    if (it->is_directory(ec) && !it->is_symlink(ec)) {
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    }
-  }
-  fs::remove_all(path_, ec);
-}
-
-std::string TempDir::Sub(const std::string& relative) const {
-  const fs::path p = fs::path(path_) / relative;
-  fs::create_directories(p.parent_path());
-  return p.string();
-}
-
 namespace {
 
 // The generated songs, made once per process and removed at its end.

@@ -6,23 +6,11 @@
 #include <string>
 
 #include "client-core/NorvoGlobalContext.h"
+#include "tests/common/temp_dir.h"
 
 namespace library_test {
 
-// A fresh folder, removed with everything in it when the object goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  // path() + "/" + relative, with the folders on the way created.
-  std::string Sub(const std::string& relative) const;
-
- private:
-  std::string path_;
-};
+using TempDir = norvo_test::TempDir;
 
 // A copy of a 440 Hz sine MP3 (128 kb/s, mono, 44.1 kHz) of `seconds` ("4.9", "5.0", ...) at
 // `target`. With `id3` false the file carries no tag at all.

@@ -7,12 +7,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "messaging/base/logging.h"
+#include "tests/common/temp_dir.h"
 
 namespace logtest {
 
@@ -48,8 +50,8 @@ class LogTest : public ::testing::Test {
  protected:
   void SetUp() override { talk_base::LogMessage::Reset(); }
   void TearDown() override {
-    talk_base::LogMessage::Reset();
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+    talk_base::LogMessage::Reset();  // closes the trace file before its folder goes
+    dir_.reset();
   }
 
   // Every finished line at or above `min_sev` lands in lines_ (the sink runs under the logger's
@@ -62,17 +64,18 @@ class LogTest : public ::testing::Test {
 
   // A fresh empty folder, removed after the test.
   const std::filesystem::path& Dir() {
-    if (dir_.empty()) {
-      std::string tmpl = (std::filesystem::temp_directory_path() / "norvo-log-XXXXXX").string();
-      if (::mkdtemp(tmpl.data())) dir_ = tmpl;
+    if (!dir_) {
+      dir_.emplace("log");
+      dir_path_ = dir_->path();
     }
-    return dir_;
+    return dir_path_;
   }
 
   std::vector<std::string> lines_;
 
  private:
-  std::filesystem::path dir_;
+  std::optional<norvo_test::TempDir> dir_;
+  std::filesystem::path dir_path_;
 };
 
 }  // namespace logtest

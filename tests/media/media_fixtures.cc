@@ -10,12 +10,15 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 }
+
+#include "tests/common/temp_dir.h"
 
 namespace media_test {
 
@@ -27,21 +30,13 @@ namespace fs = std::filesystem;
 class FixtureFolder : public ::testing::Environment {
  public:
   const std::string& path() {
-    if (path_.empty()) {
-      std::string pattern = (fs::temp_directory_path() / "norvo-media-XXXXXX").string();
-      if (::mkdtemp(pattern.data())) path_ = pattern;
-    }
-    return path_;
+    if (!dir_) dir_.emplace("media");
+    return dir_->path();
   }
-  void TearDown() override {
-    if (!path_.empty()) {
-      std::error_code ignored;
-      fs::remove_all(path_, ignored);
-    }
-  }
+  void TearDown() override { dir_.reset(); }
 
  private:
-  std::string path_;
+  std::optional<norvo_test::TempDir> dir_;
 };
 
 FixtureFolder* Folder() {
