@@ -46,21 +46,27 @@ struct Account {
   std::string token;
 };
 
+// A listening socket on 127.0.0.1 at a free port, for one connection.
+int ListenOnLoopback(int* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+  listen(fd, 1);
+  socklen_t len = sizeof(addr);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  *port = ntohs(addr.sin_port);
+  return fd;
+}
+
 // A loopback listener that accepts one connection and then misbehaves as told.
 class BadServer {
  public:
   enum Kind { kGarbage, kCloseAtOnce, kSilent };
 
   explicit BadServer(Kind kind) : kind_(kind) {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-    listen(listen_fd_, 1);
-    socklen_t len = sizeof(addr);
-    getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    listen_fd_ = ListenOnLoopback(&port_);
     pipe(wake_);
     thread_ = std::thread([this] { Serve(); });
   }
@@ -115,15 +121,7 @@ class BadServer {
 class Relay {
  public:
   Relay(const std::string& host, int port) : host_(host), target_port_(port) {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-    listen(listen_fd_, 1);
-    socklen_t len = sizeof(addr);
-    getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
+    listen_fd_ = ListenOnLoopback(&port_);
     pipe(wake_);
     thread_ = std::thread([this] { Serve(); });
   }
